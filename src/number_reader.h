@@ -34,22 +34,22 @@ bool ReadSimpleRecord(InputFile& in, std::uint8_t* numbers) {
   const std::uint8_t* p = in.cursor();
   // Room for the longest simple line, so that no check inside runs past the buffer.
   if (in.limit() - p < static_cast<std::ptrdiff_t>(3 * Width + 1)) return false;
+  // Branch-free over the numbers: one and two digits mix unpredictably. Whatever the bytes,
+  // each number moves at most three bytes on, so nothing is read past the room checked above.
+  bool bad = false;
   for (std::size_t i = 0; i < Width; ++i) {
     const unsigned first = p[0] - unsigned{'0'};
-    if (first > 9) return false;
     const unsigned second = p[1] - unsigned{'0'};
-    if (second <= 9) {
-      numbers[i] = static_cast<std::uint8_t>(first * 10 + second);
-      p += 2;
-    } else {
-      numbers[i] = static_cast<std::uint8_t>(first);
-      p += 1;
-    }
+    const bool two_digits = second <= 9;
+    bad |= first > 9;
+    numbers[i] = static_cast<std::uint8_t>(two_digits ? first * 10 + second : first);
+    p += two_digits ? 2 : 1;
     if (i + 1 < Width) {
-      if (*p != ' ') return false;
+      bad |= *p != ' ';
       ++p;
     }
   }
+  if (bad) return false;
   if (p[0] == '\n') {
     p += 1;
   } else if (p[0] == '\r' && p[1] == '\n') {

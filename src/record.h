@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace hashbin {
@@ -56,11 +57,37 @@ constexpr std::size_t MaxRecordLine(std::size_t count) { return 3 * count + 2 + 
 constexpr std::size_t kRecordLineSlack = 1;
 
 // Writes the decimal digits of `value`, without sign or leading zeros; returns the end.
-char* AppendDecimal(char* out, std::uint32_t value);
+inline char* AppendDecimal(char* out, std::uint32_t value) {
+  std::size_t digits = 1;
+  for (std::uint32_t bound = 10; digits < 10 && value >= bound; bound *= 10) ++digits;
+  char* const end = out + digits;
+  char* p = end;
+  do {
+    *--p = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return end;
+}
 
 // Writes one output line: the record text, " / ", the bucket number and CR LF. `out` must have
 // room for MaxRecordLine(count) + kRecordLineSlack bytes; returns the end of the line.
-char* AppendRecordLine(char* out, const std::uint8_t* numbers, std::size_t count,
-                       std::uint16_t bucket);
+inline char* AppendRecordLine(char* out, const std::uint8_t* numbers, std::size_t count,
+                              std::uint16_t bucket) {
+  if (count == 0) {
+    *out++ = ' ';
+  } else {
+    // Four-byte copies overlap by one; the blank of the last slot is the blank before the slash.
+    for (std::size_t i = 0; i < count; ++i) {
+      std::memcpy(out, &NumberText[numbers[i] * kNumberTextSlot], 4);
+      out += kNumberTextSlot;
+    }
+  }
+  out[0] = '/';
+  out[1] = ' ';
+  out = AppendDecimal(out + 2, bucket);
+  out[0] = '\r';
+  out[1] = '\n';
+  return out + 2;
+}
 
 }  // namespace hashbin

@@ -90,6 +90,7 @@ OpenResult FakePlatform::CreateForWriting(std::string_view name, FileHandle inpu
 FileKind FakePlatform::KindOf(FileHandle file) { return FileOf(file).kind; }
 
 IoResult FakePlatform::Read(FileHandle handle, char* buffer, std::size_t size) {
+  if (on_read) on_read();
   Open& open = open_.at(handle.value);
   const FakeFile& file = files.at(open.name);
   const int number = Calls(FakeCall::kRead) + 1;

@@ -36,6 +36,8 @@ class FakePlatform final : public Platform {
   std::size_t write_limit = 0;
   // Inputs of kind kPipe say that a read would wait before each read.
   bool pipes_wait = true;
+  // Runs at the start of every read; a test can throw from it.
+  std::function<void()> on_read;
 
   // The `nth` call (from 1) of `call` fails with `code`; a failing write accepts `accepted` bytes
   // first. Each fault fires once.

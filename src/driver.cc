@@ -112,8 +112,8 @@ int RunRecords(Run& run, std::size_t width) {
   }
 }
 
-int RunChecked(std::size_t width, std::span<const std::string_view> raw_args,
-               Platform& platform, const ToolOptions& options) {
+int RunChecked(std::size_t width, std::span<const std::string_view> raw_args, Platform& platform,
+               const ToolOptions& options) {
   // An empty argument vanishes, as two double quotes alone do on a command line that the program
   // divides itself.
   std::vector<std::string_view> args;
@@ -134,7 +134,8 @@ int RunChecked(std::size_t width, std::span<const std::string_view> raw_args,
 
   const std::size_t line_room = MaxRecordLine(width) + kRecordLineSlack;
   const std::size_t in_capacity = options.buffer_size != 0 ? options.buffer_size : 1;
-  const std::size_t out_capacity = options.buffer_size > line_room ? options.buffer_size : line_room;
+  const std::size_t out_capacity =
+      options.buffer_size > line_room ? options.buffer_size : line_room;
   const std::unique_ptr<char[]> memory = platform.Allocate(in_capacity + out_capacity);
   if (!memory) throw std::bad_alloc();
 

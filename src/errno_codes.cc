@@ -1,30 +1,43 @@
 // The errno to system error code table.
 #include "errno_codes.h"
 
+#include <array>
 #include <cerrno>
 
 namespace hashbin {
+namespace {
+
+struct ErrnoCode {
+  int errnum;
+  int code;
+};
+
+constexpr std::array<ErrnoCode, 16> kErrnoCodes = {{
+    {ENOENT, 2},   // file not found
+    {ENOTDIR, 3},  // path not found
+    {EMFILE, 4},   // too many open files
+    {ENFILE, 4},
+    {EACCES, 5},  // access denied
+    {EPERM, 5},
+    {EBADF, 6},           // invalid handle
+    {ENOMEM, 8},          // not enough memory
+    {EROFS, 19},          // write protected
+    {EINVAL, 87},         // invalid parameter
+    {ENOSPC, 112},        // disk full
+    {ENAMETOOLONG, 206},  // file name too long
+    {EFBIG, 223},         // file too large
+    {EPIPE, 232},         // the pipe is being closed
+    {EIO, 1117},          // I/O device error
+    {EDQUOT, 1295},       // disk quota exceeded
+}};
+
+}  // namespace
 
 int SystemErrorCode(int errnum) {
-  switch (errnum) {
-    case ENOENT: return 2;          // file not found
-    case ENOTDIR: return 3;         // path not found
-    case EMFILE:
-    case ENFILE: return 4;          // too many open files
-    case EACCES:
-    case EPERM: return 5;           // access denied
-    case EBADF: return 6;           // invalid handle
-    case ENOMEM: return 8;          // not enough memory
-    case EROFS: return 19;          // write protected
-    case EINVAL: return 87;         // invalid parameter
-    case ENOSPC: return 112;        // disk full
-    case ENAMETOOLONG: return 206;  // file name too long
-    case EFBIG: return 223;         // file too large
-    case EPIPE: return 232;         // the pipe is being closed
-    case EIO: return 1117;          // I/O device error
-    case EDQUOT: return 1295;       // disk quota exceeded
-    default: return kErrnoCodeBase + errnum;
+  for (const ErrnoCode& entry : kErrnoCodes) {
+    if (entry.errnum == errnum) return entry.code;
   }
+  return kErrnoCodeBase + errnum;
 }
 
 }  // namespace hashbin

@@ -3,9 +3,10 @@
 
 namespace hashbin {
 
-// Codes that have no Windows counterpart here become kErrnoCodeBase + errno: a number that names
-// no message of the failure report, so it is shown as "I/O error N" and never misdescribed.
-constexpr int kErrnoCodeBase = 10000;
+// An errno without a counterpart here becomes kErrnoCodeBase + errno. Windows keeps bit 29 of its
+// error codes for applications and never uses it itself, so such a number can neither be taken
+// for a system condition nor name a message of the failure report: it shows as "I/O error N".
+constexpr int kErrnoCodeBase = 0x20000000;
 
 int SystemErrorCode(int errnum);
 

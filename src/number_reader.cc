@@ -29,7 +29,8 @@ void NextLine(InputFile& in) {
     const std::uint8_t* from = in.cursor();
     const std::size_t size = static_cast<std::size_t>(in.limit() - from);
     const void* lf = std::memchr(from, '\n', size);
-    const std::size_t span = lf ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - from) : size;
+    const std::size_t span =
+        lf ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lf) - from) : size;
     if (const void* mark = std::memchr(from, kEndMark, span)) {
       in.ConsumeTo(static_cast<const std::uint8_t*>(mark));
       return;

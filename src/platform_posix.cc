@@ -59,7 +59,9 @@ bool TakeLock(int fd, short type) {
 
 // Waits until `fd` is ready, for files that someone made non-blocking.
 void WaitFor(int fd, short events) {
-  struct pollfd entry {fd, events, 0};
+  struct pollfd entry {
+    fd, events, 0
+  };
   while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
   }
 }
@@ -74,7 +76,11 @@ class PosixPlatform final : public Platform {
     char path[4096];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
     if (length > 0 && static_cast<std::size_t>(length) < sizeof path) {
-      program_name_ = BaseName({path, static_cast<std::size_t>(length)});
+      std::string_view exe(path, static_cast<std::size_t>(length));
+      // The link of a program file deleted while it runs names it with this mark.
+      constexpr std::string_view kDeleted = " (deleted)";
+      if (exe.ends_with(kDeleted)) exe.remove_suffix(kDeleted.size());
+      program_name_ = BaseName(exe);
     } else if (argv0 != nullptr && *argv0 != '\0') {
       program_name_ = BaseName(argv0);
     } else {
@@ -138,7 +144,9 @@ class PosixPlatform final : public Platform {
   }
 
   bool ReadWouldWait(FileHandle file) override {
-    struct pollfd entry {Fd(file), POLLIN, 0};
+    struct pollfd entry {
+      Fd(file), POLLIN, 0
+    };
     int ready;
     while ((ready = poll(&entry, 1, 0)) < 0 && errno == EINTR) {
     }

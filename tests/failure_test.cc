@@ -58,12 +58,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"BadTokenInFirstRecord", "1 2 3 4 5 6x\r\n", nullptr, 65536, "00000001",
                     "Invalid numeric input.", ""},
         FailureCase{"BadTokenKeepsTheLinesBefore", kThreeLines + "1,2,3,4,5,6\r\n7 7 7 7 7 7\r\n",
-                    nullptr, 65536, "00000001", "Invalid numeric input.",
-                    kLine1 + kLine2 + kLine3},
-        FailureCase{"BadTokenInTheLastLineWithoutLineEnd", "1 2 3 4 5 6\r\n1 2 3 4 5 0x",
-                    nullptr, 65536, "00000001", "Invalid numeric input.", kLine1},
-        FailureCase{"TwoBadTokensGiveOneReport", "1 2 3 4 5 6\r\n1 a 3 b 5 6\r\n", nullptr,
+                    nullptr, 65536, "00000001", "Invalid numeric input.", kLine1 + kLine2 + kLine3},
+        FailureCase{"BadTokenInTheLastLineWithoutLineEnd", "1 2 3 4 5 6\r\n1 2 3 4 5 0x", nullptr,
                     65536, "00000001", "Invalid numeric input.", kLine1},
+        FailureCase{"TwoBadTokensGiveOneReport", "1 2 3 4 5 6\r\n1 a 3 b 5 6\r\n", nullptr, 65536,
+                    "00000001", "Invalid numeric input.", kLine1},
         FailureCase{"ReadFailsInsideARecord", kThreeLines,
                     [](FakePlatform& fake) {
                       ReadsOf(20)(fake);
@@ -94,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                     [](FakePlatform& fake) { fake.Fail(FakeCall::kWrite, 1, 112, 5); }, 30,
                     "00000002", "I/O error 112.", kLine1.substr(0, 5)},
         FailureCase{"SecondBlockWriteFails", kThreeLines,
-                    [](FakePlatform& fake) { fake.Fail(FakeCall::kWrite, 2, 223); }, 30,
-                    "00000002", "I/O error 223.", kLine1},
+                    [](FakePlatform& fake) { fake.Fail(FakeCall::kWrite, 2, 223); }, 30, "00000002",
+                    "I/O error 223.", kLine1},
         FailureCase{"ClosingTheInputFails", kThreeLines,
                     [](FakePlatform& fake) { fake.Fail(FakeCall::kClose, 1, 6); }, 65536,
                     "00000004", "I/O error 6.", kLine1 + kLine2 + kLine3},
@@ -142,16 +141,15 @@ TEST(Failures, AnyOtherFailureIsReportedWithItsOwnKind) {
   fake.files["in"].content = kThreeLines;
   fake.on_read = [] { throw std::runtime_error("the disk caught fire."); };
   EXPECT_EQ(RunOn(fake, 6, {"in", "out", "49"}), kExitFailure);
-  EXPECT_EQ(fake.standard_error,
-            Report("std::runtime_error", "00000007", "the disk caught fire."));
+  EXPECT_EQ(fake.standard_error, Report("std::runtime_error", "00000007", "the disk caught fire."));
 }
 
 TEST(FailureReport, MessagesByCode) {
   const std::vector<std::pair<int, std::string_view>> cases = {
-      {2, "File not found"},     {3, "Invalid filename"},        {4, "Too many open files"},
-      {5, "File access denied"}, {100, "Read beyond end of file"}, {101, "Disk full"},
-      {106, "Invalid numeric input"}, {112, "I/O error 112"},    {0, "I/O error 0"},
-      {-7, "I/O error -7"},      {10071, "I/O error 10071"}};
+      {2, "File not found"},          {3, "Invalid filename"},          {4, "Too many open files"},
+      {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
+      {106, "Invalid numeric input"}, {112, "I/O error 112"},           {0, "I/O error 0"},
+      {-7, "I/O error -7"},           {10071, "I/O error 10071"}};
   for (const auto& [code, message] : cases) {
     ReportText text;
     AppendIoErrorText(text, code);

@@ -16,8 +16,7 @@ namespace hashbin {
 
 // The output line of one record, from the record functions.
 inline std::string ExpectedLine(const std::vector<std::uint8_t>& numbers, std::uint16_t n) {
-  const std::uint32_t key =
-      CalcCRC32(numbers.data(), static_cast<std::int32_t>(numbers.size()));
+  const std::uint32_t key = CalcCRC32(numbers.data(), static_cast<std::int32_t>(numbers.size()));
   return RecordText(numbers.data(), static_cast<std::uint8_t>(numbers.size())) + " / " +
          std::to_string(BucketOf(key, n)) + "\r\n";
 }

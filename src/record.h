@@ -53,7 +53,10 @@ constexpr std::uint16_t BucketOf(std::uint32_t key, std::uint16_t n) {
 }
 
 // The longest output line of a record of `count` numbers, and the spare byte the writer needs.
-constexpr std::size_t MaxRecordLine(std::size_t count) { return 3 * count + 2 + 5 + 2; }
+constexpr std::size_t MaxRecordLine(std::size_t count) {
+  const std::size_t text = count == 0 ? 0 : 3 * count - 1;
+  return text + 3 + 5 + 2;  // " / ", five digits, CR LF
+}
 constexpr std::size_t kRecordLineSlack = 1;
 
 // Writes the decimal digits of `value`, without sign or leading zeros; returns the end.

@@ -1,4 +1,6 @@
 // The record key: the checksum table, the byte-at-a-time key and the per-position record key.
+#include "crc32.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "crc32.h"
 #include "record_key.h"
 
 namespace hashbin {

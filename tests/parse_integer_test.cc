@@ -1,4 +1,6 @@
 // The numeric syntax: values and the exact error positions of rejected texts.
+#include "parse_integer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -6,8 +8,6 @@
 #include <random>
 #include <string>
 #include <string_view>
-
-#include "parse_integer.h"
 
 namespace hashbin {
 namespace {
@@ -28,7 +28,7 @@ void CheckRows(std::initializer_list<Row> rows) {
   }
 }
 
-TEST(ParseIntegerTest, DocumentedTable) {
+TEST(ParseIntegerTest, KnownAnswers) {
   CheckRows({
       {"12", 12, 0},
       {"  7", 7, 0},
@@ -141,7 +141,9 @@ TEST(ParseIntegerTest, SpacesSignsAndPrefixes) {
       {"1,0", 0, 2},
       {":", 0, 1},
       {"/", 0, 1},
-      {"\xEF\xBB\xBF" "1", 0, 1},
+      {"\xEF\xBB\xBF"
+       "1",
+       0, 1},
   });
 }
 
@@ -149,7 +151,10 @@ TEST(ParseIntegerTest, SpacesSignsAndPrefixes) {
 TEST(ParseIntegerTest, EmbeddedNul) {
   CheckRows({
       {std::string_view("1\0", 2), 0, 2},
-      {std::string_view("\0" "1", 2), 0, 1},
+      {std::string_view("\0"
+                        "1",
+                        2),
+       0, 1},
   });
 }
 

@@ -1,4 +1,6 @@
 // The record functions: bucket numbers, record text, decimal text and the output line.
+#include "record.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -13,7 +15,6 @@
 #include "crc32.h"
 #include "driver.h"
 #include "fake_platform.h"
-#include "record.h"
 
 namespace hashbin {
 namespace {
@@ -49,7 +50,8 @@ TEST(BucketOfTest, KnownAnswers) {
       {0x7E0988E1u, 65535, 4672},
       {0xDADFA88Eu, 10, 8},
       {0xDADFA88Eu, 100, 35},
-      {0xDADFA88Eu, 65535, 45821},  // wrong with a signed sum or an arithmetic shift
+      {0xDADFA88Eu, 65535, 45821},  // wrong with a signed sum or an
+                                    // arithmetic shift
       {0xA876201Bu, 2, 1},
       {0xA876201Bu, 100, 43},
       {0xA876201Bu, 65535, 16580},
@@ -59,8 +61,8 @@ TEST(BucketOfTest, KnownAnswers) {
       {0xF02A6486u, 2, 1},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(BucketOf(row.key, row.n), row.bucket) << std::hex << "key 0x" << row.key << std::dec
-                                                   << ", N " << row.n;
+    EXPECT_EQ(BucketOf(row.key, row.n), row.bucket)
+        << std::hex << "key 0x" << row.key << std::dec << ", N " << row.n;
     EXPECT_EQ(ReferenceBucket(row.key, row.n), row.bucket) << "the reference disagrees";
   }
 }
@@ -152,8 +154,9 @@ TEST(RecordTextTest, AllGameNumbersInOrder) {
 
 TEST(AppendDecimalTest, DigitsWithoutLeadingZeros) {
   std::mt19937 random(5);
-  std::vector<std::uint32_t> values = {0,     1,     9,          10,         99,         100,
-                                       32768, 65535, 1000000000, 2147483648, 4294967295u};
+  std::vector<std::uint32_t> values = {0,          1,          9,           10,    99,
+                                       100,        999999999,  4000000000u, 32768, 65535,
+                                       1000000000, 2147483648, 4294967295u};
   for (int i = 0; i < 1000; ++i) values.push_back(static_cast<std::uint32_t>(random()));
   for (std::uint32_t value : values) {
     std::string buffer(12, '#');

@@ -19,6 +19,7 @@
 #include "parse_integer.h"
 #include "record.h"
 #include "record_key.h"
+#include "simple_line.h"
 
 namespace hashbin {
 namespace {
@@ -45,6 +46,7 @@ struct Run {
   InputFile& in;
   OutputFile& out;
   std::uint16_t bucket_count;
+  const char* bucket_texts;  // kBucketTextSize bytes for each bucket 0..N
   bool fast_path;
 };
 
@@ -63,6 +65,35 @@ inline bool CheckIo(Run& run, FailureSite site) {
   return true;
 }
 
+// Records that need no system call at all, taken straight from one buffer to the other: simple
+// lines, while the output has room, each followed by a buffered byte that is not the end mark
+// (so the end test after it is answered without a read). No check can find an error here, as
+// nothing here can fail. Stops before the first record that needs more, which the full steps
+// then take.
+template <std::size_t Width>
+void RunSimpleStretch(Run& run, std::size_t line_room) {
+  // Kept in locals: the bytes written could alias any member, so the compiler would otherwise
+  // reload them after every line.
+  const std::uint8_t* in = run.in.cursor();
+  const std::uint8_t* const in_end = run.in.limit();
+  char* out = run.out.position();
+  char* const out_end = run.out.end();
+  const std::uint16_t n = run.bucket_count;
+  const char* const texts = run.bucket_texts;
+  std::array<std::uint8_t, Width> numbers;
+  while (in_end - in >= kSimpleLineRoom<Width> &&
+         out_end - out >= static_cast<std::ptrdiff_t>(line_room)) {
+    const std::uint8_t* next = ParseSimpleLine<Width>(in, numbers.data());
+    if (next == nullptr || next == in_end || *next == kEndMark) break;
+    const std::uint16_t bucket = BucketOf(RecordKey<Width>(numbers.data()), n);
+    out = AppendBucketText(AppendNumbersText(out, numbers.data(), Width),
+                           texts + bucket * kBucketTextSize);
+    in = next;
+  }
+  run.in.ConsumeTo(in);
+  run.out.Commit(out);
+}
+
 // Width 0 stands for a width known only at run time, read without the fast paths.
 template <std::size_t Width>
 int RecordLoop(Run& run, std::size_t width) {
@@ -70,6 +101,10 @@ int RecordLoop(Run& run, std::size_t width) {
   const std::size_t line_room = MaxRecordLine(count) + kRecordLineSlack;
   std::array<std::uint8_t, Width != 0 ? Width : 255> numbers{};
   for (;;) {
+    if constexpr (Width != 0) {
+      // A character device gets each line by itself, which only the full steps do.
+      if (run.fast_path && !run.out.writes_each_line()) RunSimpleStretch<Width>(run, line_room);
+    }
     bool simple = false;
     if constexpr (Width != 0) {
       simple = run.fast_path && ReadSimpleRecord<Width>(run.in, numbers.data());
@@ -89,7 +124,8 @@ int RecordLoop(Run& run, std::size_t width) {
       key = CalcCRC32(numbers.data(), static_cast<std::int32_t>(count));
     }
     const std::uint16_t bucket = BucketOf(key, run.bucket_count);
-    run.out.Commit(AppendRecordLine(run.out.Reserve(line_room), numbers.data(), count, bucket));
+    char* line = AppendNumbersText(run.out.Reserve(line_room), numbers.data(), count);
+    run.out.Commit(AppendBucketText(line, run.bucket_texts + bucket * kBucketTextSize));
     run.out.EndLine();
     if (CheckIo(run, FailureSite::kWriteLine)) return kExitFailure;
 
@@ -136,8 +172,14 @@ int RunChecked(std::size_t width, std::span<const std::string_view> raw_args, Pl
   const std::size_t in_capacity = options.buffer_size != 0 ? options.buffer_size : 1;
   const std::size_t out_capacity =
       options.buffer_size > line_room ? options.buffer_size : line_room;
-  const std::unique_ptr<char[]> memory = platform.Allocate(in_capacity + out_capacity);
+  const std::size_t buckets = static_cast<std::size_t>(n.value) + 1;
+  const std::unique_ptr<char[]> memory =
+      platform.Allocate(in_capacity + out_capacity + buckets * kBucketTextSize);
   if (!memory) throw std::bad_alloc();
+  char* const bucket_texts = memory.get() + in_capacity + out_capacity;
+  for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
+    MakeBucketText(bucket_texts + bucket * kBucketTextSize, static_cast<std::uint16_t>(bucket));
+  }
 
   const OpenResult input = platform.OpenForReading(args[0]);
   if (input.error != 0) {
@@ -162,7 +204,8 @@ int RunChecked(std::size_t width, std::span<const std::string_view> raw_args, Pl
                  // Whoever reads our output sees each line before we sit waiting for more input.
                  if (!out.failed()) out.Flush();
                });
-  Run run{platform, io, in, out, static_cast<std::uint16_t>(n.value), options.fast_path};
+  Run run{platform,         io, in, out, static_cast<std::uint16_t>(n.value), bucket_texts,
+          options.fast_path};
 
   if (const int status = RunRecords(run, width); status != kExitSuccess) return status;
   in.Close();

@@ -25,40 +25,4 @@ void NextLine(InputFile& in);
 // True when nothing is left: the physical end, an end mark, or a read that has just failed.
 inline bool AtInputEnd(InputFile& in) { return in.Peek() == kEndOfInput; }
 
-// The common line, read straight from the buffer: Width numbers of one or two decimal digits
-// separated by single blanks and ended by CR LF or LF, all of it already buffered. Gives the same
-// numbers as Width ReadNumber calls and a NextLine; returns false, consuming nothing, for any
-// other line.
-template <std::size_t Width>
-bool ReadSimpleRecord(InputFile& in, std::uint8_t* numbers) {
-  const std::uint8_t* p = in.cursor();
-  // Room for the longest simple line, so that no check inside runs past the buffer.
-  if (in.limit() - p < static_cast<std::ptrdiff_t>(3 * Width + 1)) return false;
-  // Branch-free over the numbers: one and two digits mix unpredictably. Whatever the bytes,
-  // each number moves at most three bytes on, so nothing is read past the room checked above.
-  bool bad = false;
-  for (std::size_t i = 0; i < Width; ++i) {
-    const unsigned first = p[0] - unsigned{'0'};
-    const unsigned second = p[1] - unsigned{'0'};
-    const bool two_digits = second <= 9;
-    bad |= first > 9;
-    numbers[i] = static_cast<std::uint8_t>(two_digits ? first * 10 + second : first);
-    p += two_digits ? 2 : 1;
-    if (i + 1 < Width) {
-      bad |= *p != ' ';
-      ++p;
-    }
-  }
-  if (bad) return false;
-  if (p[0] == '\n') {
-    p += 1;
-  } else if (p[0] == '\r' && p[1] == '\n') {
-    p += 2;
-  } else {
-    return false;
-  }
-  in.ConsumeTo(p);
-  return true;
-}
-
 }  // namespace hashbin

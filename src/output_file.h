@@ -22,6 +22,11 @@ class OutputFile {
   }
   void Commit(char* end) { length_ = static_cast<std::size_t>(end - buffer_); }
 
+  // Where the next byte goes, and the end of the buffer, for writers that fill it in one go.
+  char* position() const { return buffer_ + length_; }
+  char* end() const { return buffer_ + capacity_; }
+  bool writes_each_line() const { return write_each_line_; }
+
   // Called after each line's CR LF.
   void EndLine() {
     if (write_each_line_) Flush();

@@ -42,6 +42,7 @@ template <std::size_t Width>
 inline std::uint32_t RecordKey(const std::uint8_t* numbers) {
   const auto& tables = kRecordKeyTables<Width>;
   std::uint32_t reg = tables.start;
+#pragma GCC unroll 20
   for (std::size_t i = 0; i < Width; ++i) reg ^= tables.at[i][numbers[i]];
   const std::uint32_t key = reg + static_cast<std::uint32_t>(Width);
   return key == 0 ? 1u : key;

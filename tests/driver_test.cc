@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct RefusalCase {
   std::vector<std::string_view> args;
   std::string_view stderr_line;
 };
+
+// The test's name says which case it is; gtest would otherwise dump the struct's bytes.
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class RefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct FailureCase {
   std::string message;
   std::string output_left;  // exactly what the output file holds afterwards
 };
+
+// The test's name says which case it is; gtest would otherwise dump the struct's bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class CheckPointTest : public ::testing::TestWithParam<FailureCase> {};
 

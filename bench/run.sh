@@ -128,7 +128,7 @@ for k in "${!program_dirs[@]}"; do
 done
 echo "inputs: random sorted draws (6 of 1..49, 10 and 20 of 1..80), CR LF, $size each;"\
   "N = $buckets; medians of $rounds alternating runs; $outputs outputs (MB = 10^6 bytes)"
-echo "copy 64K: dd bs=64K, a plain read and write loop with the programs' buffer size (cat here"\
+echo "copy 256K: dd bs=256K, a plain read and write loop with the programs' buffer size (cat here"\
   "may copy inside the kernel)"
 echo
 
@@ -140,7 +140,7 @@ run_command() {
   fresh "$out"
   case $k in
     0) measure --stdout "$out" -- cat "$input" ;;
-    1) measure -- dd if="$input" of="$out" bs=64K status=none ;;
+    1) measure -- dd if="$input" of="$out" bs=256K status=none ;;
     *) measure -- "${program_dirs[k - 2]}/hashbin$width" "$input" "$out" "$buckets" ;;
   esac
 }
@@ -156,7 +156,7 @@ for width in "${widths[@]}"; do
   input=$work/in$width.txt
   generate "$width" "$size" "$input"
   bytes=$(stat -c %s "$input")
-  command_names=("cat" "copy 64K")
+  command_names=("cat" "copy 256K")
   for k in "${!program_dirs[@]}"; do
     if ((${#program_dirs[@]} > 1)); then
       command_names+=("hashbin$width #$((k + 1))")

@@ -204,8 +204,13 @@ int RunChecked(std::size_t width, std::span<const std::string_view> raw_args, Pl
                  // Whoever reads our output sees each line before we sit waiting for more input.
                  if (!out.failed()) out.Flush();
                });
-  Run run{platform,         io, in, out, static_cast<std::uint16_t>(n.value), bucket_texts,
-          options.fast_path};
+  Run run{.platform = platform,
+          .io = io,
+          .in = in,
+          .out = out,
+          .bucket_count = static_cast<std::uint16_t>(n.value),
+          .bucket_texts = bucket_texts,
+          .fast_path = options.fast_path};
 
   if (const int status = RunRecords(run, width); status != kExitSuccess) return status;
   in.Close();

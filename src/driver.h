@@ -13,8 +13,9 @@ constexpr int kMinBucketCount = 2;
 constexpr int kMaxBucketCount = 65535;
 
 struct ToolOptions {
-  // Each of the input and output buffers; 64 KiB is within a few per cent of anything larger.
-  std::size_t buffer_size = 64 * 1024;
+  // Each of the input and output buffers. 256 KiB took a tenth off a run against 64 KiB, by
+  // fewer and larger system calls, and keeps the whole run within 3 MB.
+  std::size_t buffer_size = 256 * 1024;
   // Read common lines straight from the buffer; off, every line goes through ReadNumber.
   bool fast_path = true;
 };

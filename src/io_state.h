@@ -4,7 +4,6 @@
 
 namespace hashbin {
 
-constexpr int kUnknownFileType = 105;
 constexpr int kInvalidNumericInput = 106;
 // A write that accepts nothing without saying why.
 constexpr int kWriteFault = 29;

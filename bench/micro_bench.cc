@@ -31,7 +31,7 @@ constexpr std::uint64_t kSeed = 20240601;
 constexpr std::size_t kParseRecords = 1 << 16;
 // The per-record functions work on a table of this many records (at most 80 KiB for width 20).
 constexpr std::size_t kTableRecords = 1 << 12;
-constexpr std::size_t kBufferSize = 64 * 1024;  // what the tool uses
+constexpr std::size_t kBufferSize = hashbin::ToolOptions{}.buffer_size;  // what the tool uses
 
 // The records of `count` draws, back to back.
 std::vector<std::uint8_t> MakeRecords(unsigned width, std::size_t count) {
@@ -115,7 +115,7 @@ void CountRecords(benchmark::State& state, std::size_t records_per_iteration) {
       benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Reads every record of the input through the tool's InputFile (64 KiB refills from memory) and
+// Reads every record of the input through the tool's InputFile (refilled from memory) and
 // returns how many there were; `fast` tries the straight-from-the-buffer reader first, as the
 // tool does, and falls back to the full rules for the lines it declines.
 template <std::size_t Width>

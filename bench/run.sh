@@ -12,9 +12,10 @@
 #   SIZE=80M     input size per width (K, M, G: powers of 1024)
 #   BIG_SIZE=1G  the large input of the memory comparison; SKIP_MEMORY=1 leaves it out
 #   N=49         the bucket count given to the programs
-#   OUTPUTS=fresh  before each timed run, remove its output and sync, so that no run pays for
-#                an earlier run's truncation or writeback; OUTPUTS=overwrite lets every run empty
-#                and rewrite the output of the one before, as a user's second run does
+#   OUTPUTS=overwrite  every run empties and rewrites the output of the one before, as repeated
+#                `cat in > out` and a user's second run do; OUTPUTS=fresh removes the output and
+#                syncs before each timed run, so that no run pays for an earlier run's truncation
+#                or writeback (cat then copies a new file inside the kernel)
 #   BENCH_DIR    a folder on the file system to measure; the inputs and outputs go into a new
 #                folder inside it, removed at the end (default: /tmp)
 set -euo pipefail
@@ -31,7 +32,7 @@ else
 fi
 small_size=1M
 buckets=${N:-49}
-outputs=${OUTPUTS:-fresh}
+outputs=${OUTPUTS:-overwrite}
 widths=(6 10 20)
 
 die() {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -96,30 +97,31 @@ TEST(Driver, MissingInputCreatesNoOutput) {
   EXPECT_EQ(fake.Calls(FakeCall::kCreateForWriting), 0);
 }
 
-TEST(Driver, OutputThatCannotBeCreatedIsRefused) {
-  FakePlatform fake;
-  fake.files["in"].content = std::string(kRecord);
-  fake.Fail(FakeCall::kCreateForWriting, 1, 5);
-  EXPECT_EQ(RunOn(fake, 6, {"in", "out", "49"}), kExitRefused);
-  EXPECT_EQ(fake.standard_error, "hashbin6: cannot create output 'out': injected failure\n");
-  EXPECT_EQ(fake.Content("in"), kRecord);
-}
-
-TEST(Driver, SameFileAsInputAndOutputIsLeftAlone) {
-  FakePlatform fake;
-  fake.files["both"].content = std::string(kRecord);
-  EXPECT_EQ(RunOn(fake, 6, {"both", "both", "49"}), kExitRefused);
-  EXPECT_EQ(fake.standard_error, "hashbin6: cannot create output 'both': it is the input file\n");
-  EXPECT_EQ(fake.Content("both"), kRecord);
-}
-
-TEST(Driver, OutputOfUnknownKindIsRefused) {
-  FakePlatform fake;
-  fake.files["in"].content = std::string(kRecord);
-  fake.files["odd"].kind = FileKind::kUnknown;
-  EXPECT_EQ(RunOn(fake, 6, {"in", "odd", "49"}), kExitRefused);
-  EXPECT_NE(fake.standard_error.find("hashbin6: cannot create output 'odd': "), std::string::npos);
-  EXPECT_EQ(fake.Calls(FakeCall::kWrite), 0);
+// Outputs that cannot be had: the run is refused, nothing is written, and every file that
+// existed before holds what it held.
+TEST(Driver, OutputsThatCannotBeHadAreRefusedAndLeaveEveryFileAlone) {
+  struct Case {
+    const char* output;
+    std::function<void(FakePlatform&)> arrange;
+    std::string_view stderr_line;
+  };
+  const std::vector<Case> cases = {
+      {"out", [](FakePlatform& fake) { fake.Fail(FakeCall::kCreateForWriting, 1, 5); },
+       "hashbin6: cannot create output 'out': injected failure\n"},
+      {"in", nullptr, "hashbin6: cannot create output 'in': it is the input file\n"},
+      {"odd", [](FakePlatform& fake) { fake.files["odd"].kind = FileKind::kUnknown; },
+       "hashbin6: cannot create output 'odd': not a file, device or pipe that can be written\n"},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.files["in"].content = std::string(kRecord);
+    if (c.arrange) c.arrange(fake);
+    const auto before = fake.files;
+    EXPECT_EQ(RunOn(fake, 6, {"in", c.output, "49"}), kExitRefused) << c.output;
+    EXPECT_EQ(fake.standard_error, c.stderr_line);
+    EXPECT_EQ(fake.Calls(FakeCall::kWrite), 0) << c.output;
+    for (const auto& [name, file] : before) EXPECT_EQ(fake.Content(name), file.content) << name;
+  }
 }
 
 TEST(Driver, NamesTheProgramItRunsAs) {

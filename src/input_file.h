@@ -29,7 +29,7 @@ class InputFile {
   }
   void Advance() { ++pos_; }
 
-  // The bytes already buffered, for readers that scan ahead; Consume moves past some of them.
+  // The bytes already buffered, for readers that scan ahead; ConsumeTo moves past them.
   const std::uint8_t* cursor() const { return buffer_ + pos_; }
   const std::uint8_t* limit() const { return buffer_ + end_; }
   void ConsumeTo(const std::uint8_t* p) { pos_ = static_cast<std::size_t>(p - buffer_); }

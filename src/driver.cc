@@ -83,7 +83,7 @@ void RunSimpleStretch(Run& run, std::size_t line_room) {
   std::array<std::uint8_t, Width> numbers;
   while (in_end - in >= kSimpleLineRoom<Width> &&
          out_end - out >= static_cast<std::ptrdiff_t>(line_room)) {
-    const std::uint8_t* next = ParseSimpleLine<Width>(in, numbers.data());
+    const std::uint8_t* next = ParseSimpleLine<Width>(in, in_end, numbers.data());
     if (next == nullptr || next == in_end || *next == kEndMark) break;
     const std::uint16_t bucket = BucketOf(RecordKey<Width>(numbers.data()), n);
     out = AppendBucketText(AppendNumbersText(out, numbers.data(), Width),

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "input_file.h"
 
@@ -14,11 +15,14 @@ namespace hashbin {
 template <std::size_t Width>
 constexpr std::ptrdiff_t kSimpleLineRoom = 3 * Width + 1;
 
-// Parses the simple line at `p`, which must have kSimpleLineRoom<Width> readable bytes, into
-// `numbers`; returns the position after its LF, or null for any other line. (Classifying the
-// whole line at once with vector masks was tried: slower for numbers of one and two digits.)
+// Parses the simple line at `p` into `numbers`; `limit` ends the readable bytes and must be at
+// least kSimpleLineRoom<Width> past `p`. Returns the position after its LF, or null for any other
+// line. Single tabs may stand for the blanks, and blanks or surplus numbers may follow the last
+// number, as long as the LF that ends them is buffered with no end mark before it. (Classifying
+// the whole line at once with vector masks was tried: slower for numbers of one and two digits.)
 template <std::size_t Width>
-inline const std::uint8_t* ParseSimpleLine(const std::uint8_t* p, std::uint8_t* numbers) {
+inline const std::uint8_t* ParseSimpleLine(const std::uint8_t* p, const std::uint8_t* limit,
+                                           std::uint8_t* numbers) {
   // Validity is gathered and tested once at the end; each number moves at most three bytes on,
   // so whatever the bytes, nothing is read past the room. The branch on the digit count is left
   // to the processor to predict: a select would chain every number's position to the loads of
@@ -37,14 +41,21 @@ inline const std::uint8_t* ParseSimpleLine(const std::uint8_t* p, std::uint8_t* 
       p += 1;
     }
     if (i + 1 < Width) {
-      bad |= *p != ' ';
+      bad |= (*p != ' ') & (*p != '\t');
       ++p;
     }
   }
   if (bad) return nullptr;
   if (p[0] == '\n') return p + 1;
   if (p[0] == '\r' && p[1] == '\n') return p + 2;
-  return nullptr;
+  // The last number must end at a blank; the rest of the line is skipped unread.
+  if (p[0] > ' ' || p[0] == kEndMark) return nullptr;
+  const std::size_t rest = static_cast<std::size_t>(limit - p);
+  const void* lf = std::memchr(p, '\n', rest);
+  if (lf == nullptr) return nullptr;
+  const auto* end = static_cast<const std::uint8_t*>(lf);
+  if (std::memchr(p, kEndMark, static_cast<std::size_t>(end - p)) != nullptr) return nullptr;
+  return end + 1;
 }
 
 // Reads the next record when it is a simple line buffered in full; returns false, consuming
@@ -52,7 +63,7 @@ inline const std::uint8_t* ParseSimpleLine(const std::uint8_t* p, std::uint8_t* 
 template <std::size_t Width>
 bool ReadSimpleRecord(InputFile& in, std::uint8_t* numbers) {
   if (in.limit() - in.cursor() < kSimpleLineRoom<Width>) return false;
-  const std::uint8_t* next = ParseSimpleLine<Width>(in.cursor(), numbers);
+  const std::uint8_t* next = ParseSimpleLine<Width>(in.cursor(), in.limit(), numbers);
   if (next == nullptr) return false;
   in.ConsumeTo(next);
   return true;

@@ -1,6 +1,6 @@
 // The common line read straight from the input buffer: Width numbers of one or two decimal digits
-// separated by single blanks and ended by CR LF or LF. Such a line gives the same numbers as Width
-// ReadNumber calls and a NextLine; every other line is left to those.
+// with a single blank or tab between them, ended by CR LF or LF. Such a line gives the same
+// numbers as Width ReadNumber calls and a NextLine; every other line is left to those.
 #pragma once
 
 #include <cstddef>

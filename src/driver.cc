@@ -101,12 +101,10 @@ int RecordLoop(Run& run, std::size_t width) {
   const std::size_t line_room = MaxRecordLine(count) + kRecordLineSlack;
   std::array<std::uint8_t, Width != 0 ? Width : 255> numbers{};
   for (;;) {
+    bool simple = false;
     if constexpr (Width != 0) {
       // A character device gets each line by itself, which only the full steps do.
       if (run.fast_path && !run.out.writes_each_line()) RunSimpleStretch<Width>(run, line_room);
-    }
-    bool simple = false;
-    if constexpr (Width != 0) {
       simple = run.fast_path && ReadSimpleRecord<Width>(run.in, numbers.data());
     }
     if (!simple) {

@@ -65,6 +65,14 @@ inline bool CheckIo(Run& run, FailureSite site) {
   return true;
 }
 
+// A record's output line, with the bucket's text taken from the run's table (`texts`, made for
+// buckets 0..n).
+inline char* AppendOutputLine(char* out, const std::uint8_t* numbers, std::size_t count,
+                              std::uint32_t key, std::uint16_t n, const char* texts) {
+  const std::uint16_t bucket = BucketOf(key, n);
+  return AppendBucketText(AppendNumbersText(out, numbers, count), texts + bucket * kBucketTextSize);
+}
+
 // Records that need no system call at all, taken straight from one buffer to the other: simple
 // lines, while the output has room, each followed by a buffered byte that is not the end mark
 // (so the end test after it is answered without a read). No check can find an error here, as
@@ -85,9 +93,7 @@ void RunSimpleStretch(Run& run, std::size_t line_room) {
          out_end - out >= static_cast<std::ptrdiff_t>(line_room)) {
     const std::uint8_t* next = ParseSimpleLine<Width>(in, in_end, numbers.data());
     if (next == nullptr || next == in_end || *next == kEndMark) break;
-    const std::uint16_t bucket = BucketOf(RecordKey<Width>(numbers.data()), n);
-    out = AppendBucketText(AppendNumbersText(out, numbers.data(), Width),
-                           texts + bucket * kBucketTextSize);
+    out = AppendOutputLine(out, numbers.data(), Width, RecordKey<Width>(numbers.data()), n, texts);
     in = next;
   }
   run.in.ConsumeTo(in);
@@ -121,9 +127,8 @@ int RecordLoop(Run& run, std::size_t width) {
     } else {
       key = CalcCRC32(numbers.data(), static_cast<std::int32_t>(count));
     }
-    const std::uint16_t bucket = BucketOf(key, run.bucket_count);
-    char* line = AppendNumbersText(run.out.Reserve(line_room), numbers.data(), count);
-    run.out.Commit(AppendBucketText(line, run.bucket_texts + bucket * kBucketTextSize));
+    run.out.Commit(AppendOutputLine(run.out.Reserve(line_room), numbers.data(), count, key,
+                                    run.bucket_count, run.bucket_texts));
     run.out.EndLine();
     if (CheckIo(run, FailureSite::kWriteLine)) return kExitFailure;
 

@@ -11,6 +11,8 @@
 #define HASHBIN_HAVE_DEMANGLE 1
 #endif
 
+#include "record.h"
+
 namespace hashbin {
 namespace {
 
@@ -38,17 +40,13 @@ void ReportText::Append(std::string_view text) {
   size += count;
 }
 
-void ReportText::AppendDecimal(std::int64_t value) {
-  char digits[24];
-  char* p = digits + sizeof digits;
-  const bool negative = value < 0;
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : value;
-  do {
-    *--p = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) *--p = '-';
-  Append({p, static_cast<std::size_t>(digits + sizeof digits - p)});
+void ReportText::AppendDecimal(int value) {
+  if (value < 0) Append("-");
+  // The magnitude of every int, the most negative included, fits 32 unsigned bits.
+  const std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  char digits[10];
+  Append({digits, static_cast<std::size_t>(hashbin::AppendDecimal(digits, magnitude) - digits)});
 }
 
 void ReportText::AppendHex8(std::uint32_t value) {

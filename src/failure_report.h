@@ -31,7 +31,7 @@ struct ReportText {
   std::size_t size = 0;
 
   void Append(std::string_view text);
-  void AppendDecimal(std::int64_t value);
+  void AppendDecimal(int value);
   void AppendHex8(std::uint32_t value);
   std::string_view view() const { return {data, size}; }
 };
